@@ -18,6 +18,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import wine  # noqa: E402
 from profile_reader import read_profile  # noqa: E402
 
 KEYS = ["title", "sim", "model", "panel", "sound", "texture", "kb_checklists", "kb_reference", "atc_id",
@@ -167,16 +168,35 @@ CASES = [
 ]
 
 
+def as_nobody():
+    os.setgroups([])
+    os.setgid(NOBODY)
+    os.setuid(NOBODY)
+
+
 class Launcher:
-    def __init__(self, program, wine=None, wineprefix=None):
-        self.program, self.wine = program, wine
-        self.env = dict(os.environ)
-        if wine:
-            self.env.update(WINEPREFIX=wineprefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-            self.env.pop("DISPLAY", None)
-            if not os.path.isdir(os.path.join(wineprefix, "drive_c")):
-                subprocess.run([wine, "wineboot", "--init"], env=self.env, check=True, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
+    def __init__(self, program, wine_loader=None, wineprefix=None):
+        self.program, self.wine, self.wineprefix = program, wine_loader, wineprefix
+        self.env = wine.environment(wineprefix) if wine_loader else dict(os.environ)
+        if wine_loader:
+            wine.boot(wine_loader, self.env)
+        self.nobody_env = None
+
+    def _unprivileged_wine_env(self):
+        # Wine runs only in a prefix its user owns, and a wineserver running as root writes
+        # through permission bits: an unprivileged run gets a prefix of its own.
+        if self.nobody_env is None:
+            prefix = self.wineprefix + "-nobody"
+            os.makedirs(prefix, exist_ok=True)
+            os.chown(prefix, NOBODY, NOBODY)
+            self.nobody_env = dict(self.env, WINEPREFIX=prefix, HOME=prefix)
+            wine.boot(self.wine, self.nobody_env, preexec_fn=as_nobody)
+        return self.nobody_env
+
+    def close(self):
+        if self.nobody_env:
+            subprocess.run(["/usr/lib/wine/wineserver", "-k"], env=self.nobody_env, preexec_fn=as_nobody,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def exe_name(self, short=False):
         if short:  # keeps the executable's own path within 259 characters
@@ -189,17 +209,18 @@ class Launcher:
 
     def run(self, exe, cwd, unprivileged, memory_limit):
         command = ([self.wine] if self.wine else []) + [exe, "--force", "C:\\other\\livery.ini", "../x"]
+        demote = unprivileged and os.geteuid() == 0
+        env = self._unprivileged_wine_env() if demote and self.wine else self.env
 
         def child():
             if memory_limit:
                 resource.setrlimit(resource.RLIMIT_AS, (memory_limit, memory_limit))
             signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+            if demote:
+                as_nobody()
 
-        kwargs = {}
-        if unprivileged and os.geteuid() == 0:
-            kwargs.update(user=NOBODY, group=NOBODY, extra_groups=[])
-        return subprocess.run(command, cwd=cwd, env=self.env, preexec_fn=child, stdout=subprocess.PIPE,
-                              stderr=subprocess.STDOUT, timeout=300, **kwargs)
+        return subprocess.run(command, cwd=cwd, env=env, preexec_fn=child, stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=300)
 
 
 def snapshot(path):
@@ -297,6 +318,12 @@ def main():
     parser.add_argument("--sanitized", action="store_true", help="the program is built with sanitizers")
     parser.add_argument("-k", help="run only cases whose name holds this text")
     args = parser.parse_args()
+    if args.wine:
+        reason = wine.why_not_runnable(args.wine)
+        if reason:
+            print(f"SKIP: the whole table: {reason}")
+            print(f"0 passed, 0 failed, {len(CASES)} skipped")
+            return wine.SKIP
     launcher = Launcher(os.path.abspath(args.program), args.wine, args.wineprefix and os.path.abspath(args.wineprefix))
     passed = failed = skipped = 0
     scratch = tempfile.mkdtemp(prefix="livery-e2e-")
@@ -323,6 +350,7 @@ def main():
                 passed += 1
                 print(f"ok   {case.name}")
     finally:
+        launcher.close()
         for dirpath, dirnames, _ in os.walk(scratch):
             for d in dirnames:
                 if not os.path.islink(os.path.join(dirpath, d)):
