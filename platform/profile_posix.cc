@@ -17,6 +17,7 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -315,30 +316,66 @@ ProfileCache& Cache() {
   return cache;
 }
 
-// A temporary file beside the target, removed again unless the rename took it over.
+// A temporary file beside the target, removed again unless it replaced the target.
+//
+// Where the system has them it is an unnamed file (O_TMPFILE) that gets a name only just
+// before the rename, so a process killed while writing leaves nothing behind in the user's
+// folder. Elsewhere it is a mkstemp file. Either way the name is unpredictable and created
+// exclusively, so nothing planted in the folder beforehand can be used.
 class TempFile {
  public:
-  explicit TempFile(const std::string& target) {
+  explicit TempFile(const std::string& target) : target_(target) {
     const std::size_t slash = target.rfind('/');
     const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    // A name of our own beside the target; mkstemp makes it unpredictable and exclusive.
-    path_ = target.substr(0, base) + "." + target.substr(base, 200) + ".tmp-XXXXXX";
+    stem_ = target.substr(0, base) + "." + target.substr(base, 200) + ".tmp-";
+#ifdef O_TMPFILE
+    if (access("/proc/self/fd", X_OK) == 0) {
+      const std::string dir = base == 0 ? "." : target.substr(0, base);
+      fd_ = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+      if (fd_ >= 0) return;
+    }
+#endif
+    path_ = stem_ + "XXXXXX";
     fd_ = mkstemp(&path_[0]);
+    if (fd_ < 0) path_.clear();
   }
   ~TempFile() {
     if (fd_ >= 0) close(fd_);
-    if (fd_ >= 0 && !kept_) unlink(path_.c_str());
+    if (!path_.empty() && !replaced_) unlink(path_.c_str());
   }
   TempFile(const TempFile&) = delete;
   TempFile& operator=(const TempFile&) = delete;
   int fd() const { return fd_; }
-  const std::string& path() const { return path_; }
-  void Keep() { kept_ = true; }
+
+  // Puts the written file in the target's place by a rename.
+  bool ReplaceTarget() {
+    if (path_.empty() && !Name()) return false;
+    if (rename(path_.c_str(), target_.c_str()) != 0) return false;
+    replaced_ = true;
+    return true;
+  }
 
  private:
-  std::string path_;
+  // Links the unnamed file into the folder under a fresh random name.
+  bool Name() {
+    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    std::random_device random;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+      std::string name = stem_;
+      for (int i = 0; i < 12; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+      if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        path_ = name;
+        return true;
+      }
+      if (errno != EEXIST) return false;
+    }
+    return false;
+  }
+
+  std::string target_, stem_, path_;
   int fd_ = -1;
-  bool kept_ = false;
+  bool replaced_ = false;
 };
 
 mode_t NewFileMode() {
@@ -472,8 +509,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
       !WriteAll(temp.fd(), all.substr(0, edit.at)) || !WriteAll(temp.fd(), edit.insert) ||
       !WriteAll(temp.fd(), all.substr(edit.at + edit.remove)) || fsync(temp.fd()) != 0)
     return FALSE;
-  if (rename(temp.path().c_str(), target.c_str()) != 0) return FALSE;
-  temp.Keep();
+  if (!temp.ReplaceTarget()) return FALSE;
   SyncDirectoryOf(target);
 
   struct stat now {};

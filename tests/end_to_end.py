@@ -68,7 +68,7 @@ BASE = aircraft_cfg([(0, "Boeing 737-800 House"), (1, "Boeing 737-800 Blue"), (2
 class Case:
     def __init__(self, name, aircraft=BASE, livery=None, expected=None, status=0, runs=1, aircraft_dir="Boeing 737-800",
                  livery_dir="Sunrise Livery", prepare=None, unprivileged=False, memory_limit=None, any_state=False,
-                 path_length=None, wine_note=None):
+                 path_length=None, wine_note=None, file_size_limit=None, check=None):
         self.name, self.aircraft, self.status, self.runs = name, aircraft, status, runs
         self.livery = livery_ini(LIVERY) if livery is None else livery
         # None: the aircraft file must be as it was.
@@ -78,6 +78,8 @@ class Case:
         self.any_state = any_state  # memory exhaustion: any of the states a run passes through
         self.path_length = path_length  # make drive + directory exactly this long
         self.wine_note = wine_note  # why Wine cannot show this case, when it cannot
+        self.file_size_limit = file_size_limit  # RLIMIT_FSIZE of the run, SIGXFSZ ignored
+        self.check = check  # a further check of the aircraft folder: returns a problem or None
 
 
 def lacking(*names):
@@ -118,6 +120,21 @@ def remove_aircraft(root):
 
 def read_only(root):
     os.chmod(os.path.join(root, "aircraft.cfg"), 0o444)
+
+
+def read_only_folder(root):
+    os.chmod(root, 0o555)
+
+
+def linked(root):
+    os.rename(os.path.join(root, "aircraft.cfg"), os.path.join(root, "aircraft-real.cfg"))
+    os.symlink("aircraft-real.cfg", os.path.join(root, "aircraft.cfg"))
+
+
+def still_linked(root):
+    if os.readlink(os.path.join(root, "aircraft.cfg")) != "aircraft-real.cfg":
+        return "aircraft.cfg is no longer the link it was"
+    return None
 
 
 CASES = [
@@ -165,6 +182,11 @@ CASES = [
          wine_note="an address-space limit stops Wine itself from starting"),
     # Status 4: a write fails.
     Case("a read-only aircraft.cfg", prepare=read_only, unprivileged=True, status=4),
+    Case("a read-only aircraft folder", prepare=read_only_folder, unprivileged=True, status=4),
+    Case("a file-size limit below the new size", file_size_limit=len(BASE) + 40, status=4,
+         wine_note="the limit reaches the wineserver the run starts, which crashes under it"),
+    # Links are followed: the file they point to is updated and the link stays.
+    Case("aircraft.cfg is a link", prepare=linked, check=still_linked, expected=BASE + entry(4, LIVERY)),
 ]
 
 
@@ -207,7 +229,7 @@ class Launcher:
         # Natively the path is the folder's own; under Wine it reads Z:\... with the same length + 2.
         return len(os.fsencode(folder)) + 1 + (2 if self.wine else 0)
 
-    def run(self, exe, cwd, unprivileged, memory_limit):
+    def run(self, exe, cwd, unprivileged, memory_limit, file_size_limit=None):
         command = ([self.wine] if self.wine else []) + [exe, "--force", "C:\\other\\livery.ini", "../x"]
         demote = unprivileged and os.geteuid() == 0
         env = self._unprivileged_wine_env() if demote and self.wine else self.env
@@ -215,7 +237,11 @@ class Launcher:
         def child():
             if memory_limit:
                 resource.setrlimit(resource.RLIMIT_AS, (memory_limit, memory_limit))
-            signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
+            if file_size_limit:
+                resource.setrlimit(resource.RLIMIT_FSIZE, (file_size_limit, file_size_limit))
+                signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+            else:
+                signal.signal(signal.SIGXFSZ, signal.SIG_DFL)
             if demote:
                 as_nobody()
 
@@ -285,17 +311,17 @@ def run_case(launcher, case, scratch):
     if case.path_length:
         length = launcher.drive_and_directory_length(livery_folder)
         assert length == case.path_length, (length, case.path_length)
+    for dirpath, dirnames, _ in os.walk(root):
+        for d in dirnames:
+            os.chmod(os.path.join(dirpath, d), 0o777)
     if case.prepare:
         case.prepare(aircraft_folder)
-    for dirpath, dirnames, filenames in os.walk(root):
-        for d in dirnames:
-            os.chmod(os.path.join(dirpath, d), 0o777) if not os.path.islink(os.path.join(dirpath, d)) else None
     elsewhere = tempfile.mkdtemp(prefix="cwd-", dir=scratch)
     os.chmod(elsewhere, 0o755)
 
     statuses = []
     for _ in range(case.runs):
-        result = launcher.run(exe, elsewhere, case.unprivileged, case.memory_limit)
+        result = launcher.run(exe, elsewhere, case.unprivileged, case.memory_limit, case.file_size_limit)
         statuses.append(result.returncode)
     actual = snapshot(os.path.join(aircraft_folder, "aircraft.cfg"))
     problems = []
@@ -304,7 +330,12 @@ def run_case(launcher, case, scratch):
     difference = compare(launcher, case, actual)
     if difference:
         problems.append(difference)
-    leftovers = [n for n in os.listdir(aircraft_folder) if n not in ("aircraft.cfg", case.livery_dir, "nowhere.cfg")]
+    if case.check:
+        problem = case.check(aircraft_folder)
+        if problem:
+            problems.append(problem)
+    leftovers = [n for n in os.listdir(aircraft_folder)
+                 if n not in ("aircraft.cfg", case.livery_dir, "nowhere.cfg", "aircraft-real.cfg")]
     if leftovers:
         problems.append(f"left behind: {leftovers}")
     return problems
