@@ -7,6 +7,7 @@
 // (device, inode, size, modification and change time) is unchanged, so a search that probes
 // thousands of sections reads the file once; a write re-serialises the file once.
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -347,6 +348,24 @@ class TempFile {
   TempFile& operator=(const TempFile&) = delete;
   int fd() const { return fd_; }
 
+  // Removes what a process killed between naming its temporary file and the rename left
+  // beside the target: names of exactly the random form that Name() gives. Such a name lives
+  // only for that moment, so a writer caught in it loses nothing: its rename fails.
+  void RemoveLeftovers() const {
+    const std::size_t slash = stem_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : stem_.substr(0, slash + 1);
+    const std::string prefix = stem_.substr(slash == std::string::npos ? 0 : slash + 1);
+    DIR* d = opendir(dir.c_str());
+    if (d == nullptr) return;
+    while (const dirent* entry = readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name.size() != prefix.size() + kRandomLength || name.compare(0, prefix.size(), prefix) != 0) continue;
+      if (name.find_first_not_of(kLetters, prefix.size()) != std::string::npos) continue;
+      unlinkat(dirfd(d), name.c_str(), 0);
+    }
+    closedir(d);
+  }
+
   // Puts the written file in the target's place by a rename.
   bool ReplaceTarget() {
     if (path_.empty() && !Name()) return false;
@@ -358,12 +377,11 @@ class TempFile {
  private:
   // Links the unnamed file into the folder under a fresh random name.
   bool Name() {
-    static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
     std::random_device random;
     const std::string self = "/proc/self/fd/" + std::to_string(fd_);
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::string name = stem_;
-      for (int i = 0; i < 12; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
+      for (std::size_t i = 0; i < kRandomLength; ++i) name += kLetters[random() % (sizeof kLetters - 1)];
       if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
         path_ = name;
         return true;
@@ -373,6 +391,8 @@ class TempFile {
     return false;
   }
 
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  static constexpr std::size_t kRandomLength = 12;
   std::string target_, stem_, path_;
   int fd_ = -1;
   bool replaced_ = false;
@@ -477,7 +497,10 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
 
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file) {
   if (section == nullptr || key == nullptr || value == nullptr || file == nullptr || *file == '\0') return FALSE;
-  if (std::strpbrk(value, "\r\n") != nullptr) return FALSE;
+  // A line break in any of them would write lines of its own into the file.
+  if (std::strpbrk(value, "\r\n") != nullptr || std::strpbrk(section, "\r\n") != nullptr ||
+      std::strpbrk(key, "\r\n") != nullptr)
+    return FALSE;
   const std::string_view section_name = TrimSpaces(section);
   const std::string_view key_name = TrimSpaces(key);
 
@@ -509,6 +532,7 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
       !WriteAll(temp.fd(), all.substr(0, edit.at)) || !WriteAll(temp.fd(), edit.insert) ||
       !WriteAll(temp.fd(), all.substr(edit.at + edit.remove)) || fsync(temp.fd()) != 0)
     return FALSE;
+  temp.RemoveLeftovers();
   if (!temp.ReplaceTarget()) return FALSE;
   SyncDirectoryOf(target);
 

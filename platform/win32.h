@@ -51,7 +51,8 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
 
 // Sets `key` of `section` in `file` to `value`, adding the key or section when missing and
 // keeping every other byte of the file. The file is replaced atomically. Returns FALSE, with
-// the file untouched, when it cannot be written or when `value` holds CR or LF.
+// the file untouched, when it cannot be written or when `section`, `key` or `value` holds CR
+// or LF.
 BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR file);
 
 // The program's entry, called by main() with the Windows arguments it has no use for.

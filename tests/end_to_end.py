@@ -177,8 +177,8 @@ CASES = [
     Case("drive and directory of 244 characters do not fit", path_length=244, status=2),
     Case("an executable path over 259 characters", path_length=300, status=2),
     # Status 3: memory runs out.
-    Case("memory runs out while a value is held", memory_limit=96 << 20, any_state=True, status=3,
-         livery=livery_ini({**LIVERY, "description": "x" * (80 << 20)}),
+    Case("memory runs out while a value is held", memory_limit=64 << 20, any_state=True, status=3,
+         livery=livery_ini({**LIVERY, "description": "x" * (200 << 20)}),
          wine_note="an address-space limit stops Wine itself from starting"),
     # Status 4: a write fails.
     Case("a read-only aircraft.cfg", prepare=read_only, unprivileged=True, status=4),

@@ -273,13 +273,15 @@ const WriteCase kWriteCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Table, ProfileWrite, ::testing::ValuesIn(kWriteCases));
 
-TEST(ProfileWriteRefusal, AValueWithALineBreakChangesNothing) {
+TEST(ProfileWriteRefusal, ALineBreakInAValueOrANameChangesNothing) {
   ScratchDir dir;
   const std::string file = dir.Path("f.ini");
   WriteBytes(file, "[s]\nk=1\n");
-  for (const char* value : {"a\nb", "a\rb", "\r\n", "x\n[t]"}) {
-    EXPECT_FALSE(WritePrivateProfileStringA("s", "k", value, file.c_str()));
-    EXPECT_FALSE(WritePrivateProfileStringA("s", "new", value, dir.Path("none").c_str()));
+  for (const char* text : {"a\nb", "a\rb", "\r\n", "x\n[t]"}) {
+    EXPECT_FALSE(WritePrivateProfileStringA("s", "k", text, file.c_str()));
+    EXPECT_FALSE(WritePrivateProfileStringA("s", "new", text, dir.Path("none").c_str()));
+    EXPECT_FALSE(WritePrivateProfileStringA(text, "k", "v", file.c_str()));
+    EXPECT_FALSE(WritePrivateProfileStringA("s", text, "v", file.c_str()));
   }
   EXPECT_EQ(ReadBytes(file), "[s]\nk=1\n");
   EXPECT_EQ(Listing(dir.Path("")), std::vector<std::string>{"f.ini"});
@@ -311,6 +313,17 @@ TEST(ProfileWriteFiles, KeepsPermissionBitsAndWritesThroughLinks) {
   ASSERT_EQ(stat(file.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(Listing(dir.Path("")), (std::vector<std::string>{"link.cfg", "real.cfg"}));
+}
+
+TEST(ProfileWriteFiles, RemoveWhatAKilledWriterLeftAndNothingElse) {
+  ScratchDir dir;
+  const std::string file = dir.Path("f.ini");
+  WriteBytes(file, "[s]\nk=1\n");
+  for (const char* name : {".f.ini.tmp-abcdefghij12", ".f.ini.tmp-ABCDEFGHIJ12", ".f.ini.tmp-abc123", ".g.ini.tmp-abcdefghij12"})
+    WriteBytes(dir.Path(name), "x");
+  ASSERT_TRUE(WritePrivateProfileStringA("s", "k", "2", file.c_str()));
+  EXPECT_EQ(Listing(dir.Path("")),
+            (std::vector<std::string>{".f.ini.tmp-ABCDEFGHIJ12", ".f.ini.tmp-abc123", ".g.ini.tmp-abcdefghij12", "f.ini"}));
 }
 
 TEST(ProfileWriteFiles, ANewFileFollowsTheUmask) {
