@@ -35,10 +35,3 @@ bool ResolveSymbolicLinks(const std::string& path, std::string& target) {
   }
   return false;
 }
-
-void SyncDirectoryOf(const std::string& path) {
-  const int fd = open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  (void)fsync(fd);
-  close(fd);
-}

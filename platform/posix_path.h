@@ -13,6 +13,3 @@ bool ResolveSymbolicLinks(const std::string& path, std::string& target);
 // The directory part of `path` up to, not including, its last '/'; "." for a bare name and
 // "/" for a file in the root.
 std::string DirectoryOf(const std::string& path);
-
-// Flushes the directory entry of `path` to disk; a failure is ignored, the data is safe.
-void SyncDirectoryOf(const std::string& path);

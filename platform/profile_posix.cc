@@ -104,6 +104,7 @@ struct ProfileText {
   std::unordered_map<std::string, std::size_t> first;  // lower-case name -> first section
   struct stat identity {};
   timespec checked{};  // a moment before which the bytes were last known to be the file's
+  bool written = false;  // the bytes are what this process wrote there itself
 
 
   void Parse() {
@@ -148,6 +149,7 @@ struct ProfileText {
 // one tick of the file system's clock can keep size and times as they were, so the cache is
 // trusted only once the last change (ctime, which no program can set back) lies a margin
 // before `checked`: 20 ms where times have nanoseconds, 2 s where they look whole-second.
+// Files this process wrote itself are the exception (see there).
 bool Settled(const ProfileText& text);
 
 // Where a key stands in a section: the first key line of that name, and the place after
@@ -211,6 +213,11 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 }
 
 bool Settled(const ProfileText& text) {
+  // A file this process has just written is trusted on its identity alone. All that the
+  // margin could catch there is another program changing it in place, to the same size,
+  // within one tick of the clock after our rename: a concurrent writer, whose change a
+  // read-modify-rename would lose all the same, as the file is not locked.
+  if (text.written) return true;
   const long long margin = text.identity.st_ctim.tv_nsec != 0 ? 20000000LL : 2000000000LL;
   return Nanoseconds(text.checked) - Nanoseconds(text.identity.st_ctim) >= margin;
 }
@@ -259,6 +266,14 @@ class ProfileCache {
  public:
   // The parse of the regular file open at `fd`, whose fstat is `st`: from the cache while the
   // file's identity is unchanged, otherwise read afresh. Null when it cannot be read.
+  // The parse of the file at `path` when the cache holds it and the file is settled (no open
+  // needed); null otherwise.
+  ProfileText* Peek(const struct stat& st) {
+    for (auto& entry : entries_)
+      if (SameIdentity(entry->identity, st) && Settled(*entry)) return entry.get();
+    return nullptr;
+  }
+
   ProfileText* Get(int fd, const struct stat& st) {
     const timespec before = Now();
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -472,8 +487,13 @@ DWORD GetPrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR default_value,
     const std::string path = ToPosixPath(file);
     struct stat st;
     if (stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-      if (fd.get() >= 0 && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) text = Cache().Get(fd.get(), st);
+      // A search probes the same unchanged file thousands of times: stat alone tells it is
+      // the one parsed. Otherwise open it, to read what is there.
+      text = Cache().Peek(st);
+      if (text == nullptr) {
+        const Fd fd(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+        if (fd.get() >= 0 && fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) text = Cache().Get(fd.get(), st);
+      }
     }
   }
   if (text != nullptr && !text->unicode) {
@@ -533,8 +553,9 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
       !WriteAll(temp.fd(), all.substr(edit.at + edit.remove)) || fsync(temp.fd()) != 0)
     return FALSE;
   temp.RemoveLeftovers();
+  // The rename is not flushed on its own: until it is on disk a power loss leaves the old
+  // file, which is one of the two states a write may leave.
   if (!temp.ReplaceTarget()) return FALSE;
-  SyncDirectoryOf(target);
 
   struct stat now {};
   if (fstat(temp.fd(), &now) != 0) {
@@ -543,11 +564,13 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     ApplyEdit(*text, edit, key_name);  // the cached parse now describes the new file
     text->identity = now;
     text->checked = before;
+    text->written = true;
   } else {
     auto created = std::make_unique<ProfileText>();
     created->bytes = edit.insert;
     created->identity = now;
     created->checked = before;
+    created->written = true;
     created->Parse();
     Cache().Put(std::move(created));
   }
