@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests"))
 from end_to_end import LIVERY, livery_ini  # noqa: E402
-from sample_aircraft import aircraft_cfg  # noqa: E402
+from sample_aircraft import aircraft_cfg, aircraft_folder  # noqa: E402
 import wine  # noqa: E402
 
 SIZES = [10, 100, 1000, 10000]
@@ -63,14 +63,7 @@ def main():
     scratch = tempfile.mkdtemp(prefix="livery-bench-", dir=args.dir)
     wine_env = None
     try:
-        aircraft = os.path.join(scratch, "Boeing 737-800")
-        livery = os.path.join(aircraft, "Sunrise")
-        os.makedirs(livery)
-        with open(os.path.join(livery, "livery.ini"), "wb") as f:
-            f.write(livery_ini(LIVERY))
-        native = os.path.join(livery, "installer")
-        shutil.copy2(args.program, native)
-        cfg = os.path.join(aircraft, "aircraft.cfg")
+        aircraft, livery, native, cfg = aircraft_folder(scratch, args.program, livery_ini(LIVERY))
         if args.exe:
             reason = wine.why_not_runnable(args.wine)
             if reason:

@@ -266,8 +266,8 @@ class ProfileCache {
  public:
   // The parse of the regular file open at `fd`, whose fstat is `st`: from the cache while the
   // file's identity is unchanged, otherwise read afresh. Null when it cannot be read.
-  // The parse of the file at `path` when the cache holds it and the file is settled (no open
-  // needed); null otherwise.
+  // The parse of the file whose stat is `st` when the cache holds it and it is settled, so
+  // that it need not even be opened; null otherwise.
   ProfileText* Peek(const struct stat& st) {
     for (auto& entry : entries_)
       if (SameIdentity(entry->identity, st) && Settled(*entry)) return entry.get();
@@ -543,9 +543,9 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
   const timespec before = Now();
   TempFile temp(target);
   if (temp.fd() < 0) return FALSE;
-  if (exists && fchown(temp.fd(), old.st_uid, old.st_gid) != 0) {
-    // Not ours to give away: the file keeps its content and mode, and becomes ours.
-  }
+  // The new file keeps the old one's owner where we may give it away (as root); otherwise it
+  // becomes ours, with the old file's content and permission bits.
+  if (exists) (void)!fchown(temp.fd(), old.st_uid, old.st_gid);
   const std::string& bytes = text->bytes;
   const std::string_view all(bytes);
   if (fchmod(temp.fd(), exists ? (old.st_mode & 07777) : NewFileMode()) != 0 ||

@@ -20,7 +20,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from end_to_end import KEYS, LIVERY, livery_ini  # noqa: E402
-from sample_aircraft import aircraft_cfg  # noqa: E402
+from sample_aircraft import aircraft_cfg, aircraft_folder  # noqa: E402
 
 
 def states(original, number):
@@ -34,20 +34,13 @@ def main():
     parser.add_argument("--program", required=True)
     parser.add_argument("--kills", type=int, default=200)
     parser.add_argument("--entries", type=int, default=3000)
-    parser.add_argument("--seed", type=int, default=20261211)
+    parser.add_argument("--random-state", type=int, default=20261211)
     args = parser.parse_args()
-    rng = random.Random(args.seed)
+    rng = random.Random(args.random_state)
 
     scratch = tempfile.mkdtemp(prefix="livery-crash-")
     try:
-        aircraft = os.path.join(scratch, "Boeing 737-800")
-        livery = os.path.join(aircraft, "Sunrise")
-        os.makedirs(livery)
-        with open(os.path.join(livery, "livery.ini"), "wb") as f:
-            f.write(livery_ini(LIVERY))
-        exe = os.path.join(livery, "installer")
-        shutil.copy2(args.program, exe)
-        cfg = os.path.join(aircraft, "aircraft.cfg")
+        aircraft, _, exe, cfg = aircraft_folder(scratch, args.program, livery_ini(LIVERY))
         original = aircraft_cfg(args.entries)
         expected = states(original, args.entries)
         index = {state: k for k, state in enumerate(expected)}

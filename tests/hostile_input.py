@@ -22,8 +22,8 @@ AIRCRAFT = b"[fltsim.0]\r\ntitle=House\r\n[General]\r\natc_type=X\r\n"
 EVERY_BYTE = b"<" + bytes(b for b in range(1, 256) if b not in (10, 13)) + b">"
 
 
-def noise(n, seed):
-    return random.Random(seed).randbytes(n)
+def noise(n, variant):
+    return random.Random(variant).randbytes(n)
 
 
 def hundred_thousand_sections():
@@ -32,10 +32,10 @@ def hundred_thousand_sections():
 
 # name, livery.ini, aircraft.cfg, allowed statuses, exact aircraft.cfg afterwards (or None)
 CASES = [
-    *[(f"random bytes as livery.ini ({seed})", noise(4096 << (seed % 4), seed), AIRCRAFT, {1}, AIRCRAFT)
-      for seed in range(4)],
-    *[(f"random bytes as aircraft.cfg ({seed})", GOOD, noise(4096 << (seed % 4), 100 + seed), {0, 4}, None)
-      for seed in range(4)],
+    *[(f"random bytes as livery.ini ({variant})", noise(4096 << (variant % 4), variant), AIRCRAFT, {1}, AIRCRAFT)
+      for variant in range(4)],
+    *[(f"random bytes as aircraft.cfg ({variant})", GOOD, noise(4096 << (variant % 4), 100 + variant), {0, 4}, None)
+      for variant in range(4)],
     ("random bytes as both", noise(65536, 9), noise(65536, 10), {0, 1, 4}, None),
     ("NUL bytes in livery values: a value ends at its NUL",
      b"[fltsim.0]\r\ntitle=Jet\0hidden\r\nmodel\0x=1\r\natc_id=N1\0\r\n", AIRCRAFT, {0},

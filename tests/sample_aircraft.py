@@ -1,7 +1,9 @@
 """Realistic aircraft files of any size, for the crash test and the benchmark: entries of about
 25 keys with values of realistic length, then [General] and a few other sections."""
 
+import os
 import random
+import shutil
 
 ENTRY_KEYS = ["title", "sim", "model", "panel", "sound", "texture", "kb_checklists", "kb_reference", "atc_id",
               "atc_id_color", "atc_parking_types", "atc_airline", "atc_flight_number", "atc_heavy", "ui_manufacturer",
@@ -10,8 +12,8 @@ ENTRY_KEYS = ["title", "sim", "model", "panel", "sound", "texture", "kb_checklis
 AIRLINES = ["Skyways", "Northwind", "Blue Harbour Air", "Cascade", "Transmeridian", "Polar Express Cargo"]
 
 
-def aircraft_cfg(entries, seed=1, eol="\r\n"):
-    rng = random.Random(seed)
+def aircraft_cfg(entries, variant=1, eol="\r\n"):
+    rng = random.Random(variant)
     out = [f"; Boeing 737-800, {entries} liveries{eol}[version]{eol}major=1{eol}minor=0{eol}{eol}"]
     for n in range(entries):
         airline = rng.choice(AIRLINES)
@@ -34,3 +36,17 @@ def aircraft_cfg(entries, seed=1, eol="\r\n"):
                f"[pitot_static]{eol}vertical_speed_time_constant=1{eol}pitot_heat=1{eol}{eol}"
                f"[systems]{eol}max_gyro_speed=1500.0{eol}")
     return "".join(out).encode()
+
+
+def aircraft_folder(root, program, livery_ini_bytes):
+    """Makes <root>/Boeing 737-800/Sunrise/ with livery.ini and a copy of `program` named
+    installer; returns the paths of the aircraft folder, the livery folder, the program and
+    the aircraft file (not yet written)."""
+    aircraft = os.path.join(root, "Boeing 737-800")
+    livery = os.path.join(aircraft, "Sunrise")
+    os.makedirs(livery)
+    with open(os.path.join(livery, "livery.ini"), "wb") as f:
+        f.write(livery_ini_bytes)
+    exe = os.path.join(livery, "installer")
+    shutil.copy2(program, exe)
+    return aircraft, livery, exe, os.path.join(aircraft, "aircraft.cfg")
