@@ -105,8 +105,11 @@ std::optional<std::string> Lookup(const Profile& p, const std::string& section, 
   return k->second;
 }
 
+// Reports a broken rule and stops; `b`, often a whole file, goes to fuzz-failure.bin too, as
+// it may hold NUL bytes.
 [[noreturn]] void Fail(const char* what, const std::string& a = "", const std::string& b = "") {
   std::fprintf(stderr, "%s\n  [%s]\n  [%s]\n", what, a.c_str(), b.c_str());
+  std::ofstream("fuzz-failure.bin", std::ios::binary).write(b.data(), static_cast<std::streamsize>(b.size()));
   std::abort();
 }
 
@@ -187,7 +190,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::optional<std::string> back = Api(file, section, key);
     if (back != ReaderRule(value))
       Fail("the written key does not read back", "[" + section + "]" + key + "=" + value, before + "\n---\n" + after);
-    if (Lookup(*now, section, key) != ReaderRule(value)) Fail("the reference reader disagrees on the written key");
+    if (Lookup(*now, section, key) != ReaderRule(value))
+      Fail("the reference reader disagrees on the written key", "[" + section + "]" + key + "=" + value, after);
     Profile expected = *reference;
     expected[Lower(Trim(section, false))][Lower(Trim(key, false))] = ReaderRule(value);
     if (expected != *now) Fail("another section or key changed", before, after);

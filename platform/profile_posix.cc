@@ -456,7 +456,8 @@ Edit PlanWrite(const ProfileText& text, std::string_view section, std::string_vi
 // Brings the parse of `text` up to date with an edit just written, without parsing again.
 void ApplyEdit(ProfileText& text, const Edit& edit, std::string_view key) {
   text.bytes.replace(edit.at, edit.remove, edit.insert);
-  if (!key.empty() && key.front() == '[') {  // the new key line reads as a header
+  const std::string_view lead = TrimBlanks(key);
+  if (!lead.empty() && lead.front() == '[') {  // the new key line reads as a header
     text.Parse();
     return;
   }
