@@ -6,8 +6,8 @@
 //   - the bytes outside the changed line are unchanged;
 //   - a name or value with CR or LF, or a UTF-16 file, is refused and the file left as it was.
 // Names that the file would read otherwise than they are written (a key starting with '[' or
-// ';', holding '=', or with blanks at its ends) are written too; for them only the byte rule
-// is checked.
+// ';', holding '=', or with blanks at its ends) are written too; for them the byte rule is
+// checked, and that the cached answer for those names is what the file on disk says.
 
 #include <fuzzer/FuzzedDataProvider.h>
 #include <sys/stat.h>
@@ -114,7 +114,7 @@ std::optional<std::string> Lookup(const Profile& p, const std::string& section, 
 }
 
 const char* const kNames[] = {"s", "S", " s ", "fltsim.0", "FLTSIM.0", "k", "K", "title", "t", "",
-                              ";k", "[x", "a=b", "\tk", "x]", "#h", "\xC3\xA9", "k k"};
+                              ";k", "[x", "\t[x", " ;k", "a=b", "\tk", "x]", "#h", "\xC3\xA9", "k k"};
 
 std::string PickName(FuzzedDataProvider& in) {
   if (in.ConsumeBool()) return kNames[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kNames) - 1)];
@@ -184,9 +184,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string removed = before.substr(prefix, before.size() - prefix - suffix);
     if (removed.find_first_of("\r\n") != std::string::npos) Fail("bytes beyond one line changed", before, after);
 
-    if (!Plain(section, false) || !Plain(key, true)) continue;
     const std::optional<Profile> now = Reference(after);
     if (!now) Fail("the written file no longer parses");
+    // Whatever the names, the cached answer is what the file on disk now says.
+    if (Api(file, section, key) != Lookup(*now, section, key))
+      Fail("after a write the cache and the file disagree", "[" + section + "]" + key + "=" + value, after);
+
+    if (!Plain(section, false) || !Plain(key, true)) continue;
     const std::optional<std::string> back = Api(file, section, key);
     if (back != ReaderRule(value))
       Fail("the written key does not read back", "[" + section + "]" + key + "=" + value, before + "\n---\n" + after);

@@ -1,6 +1,5 @@
 #include "platform/posix_path.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 

@@ -104,7 +104,6 @@ struct ProfileText {
   std::unordered_map<std::string, std::size_t> first;  // lower-case name -> first section
   struct stat identity {};
   timespec checked{};  // a moment before which the bytes were last known to be the file's
-  bool written = false;  // the bytes are what this process wrote there itself
 
 
   void Parse() {
@@ -149,7 +148,6 @@ struct ProfileText {
 // one tick of the file system's clock can keep size and times as they were, so the cache is
 // trusted only once the last change (ctime, which no program can set back) lies a margin
 // before `checked`: 20 ms where times have nanoseconds, 2 s where they look whole-second.
-// Files this process wrote itself are the exception (see there).
 bool Settled(const ProfileText& text);
 
 // Where a key stands in a section: the first key line of that name, and the place after
@@ -213,11 +211,6 @@ bool SameIdentity(const struct stat& a, const struct stat& b) {
 }
 
 bool Settled(const ProfileText& text) {
-  // A file this process has just written is trusted on its identity alone. All that the
-  // margin could catch there is another program changing it in place, to the same size,
-  // within one tick of the clock after our rename: a concurrent writer, whose change a
-  // read-modify-rename would lose all the same, as the file is not locked.
-  if (text.written) return true;
   const long long margin = text.identity.st_ctim.tv_nsec != 0 ? 20000000LL : 2000000000LL;
   return Nanoseconds(text.checked) - Nanoseconds(text.identity.st_ctim) >= margin;
 }
@@ -264,8 +257,6 @@ bool WriteAll(int fd, std::string_view data) {
 // The few most recently used files; a reader and a writer alternate between two.
 class ProfileCache {
  public:
-  // The parse of the regular file open at `fd`, whose fstat is `st`: from the cache while the
-  // file's identity is unchanged, otherwise read afresh. Null when it cannot be read.
   // The parse of the file whose stat is `st` when the cache holds it and it is settled, so
   // that it need not even be opened; null otherwise.
   ProfileText* Peek(const struct stat& st) {
@@ -274,6 +265,8 @@ class ProfileCache {
     return nullptr;
   }
 
+  // The parse of the regular file open at `fd`, whose fstat is `st`: from the cache while the
+  // file's identity is unchanged, otherwise read afresh. Null when it cannot be read.
   ProfileText* Get(int fd, const struct stat& st) {
     const timespec before = Now();
     for (auto it = entries_.begin(); it != entries_.end(); ++it) {
@@ -565,13 +558,11 @@ BOOL WritePrivateProfileStringA(LPCSTR section, LPCSTR key, LPCSTR value, LPCSTR
     ApplyEdit(*text, edit, key_name);  // the cached parse now describes the new file
     text->identity = now;
     text->checked = before;
-    text->written = true;
   } else {
     auto created = std::make_unique<ProfileText>();
     created->bytes = edit.insert;
     created->identity = now;
     created->checked = before;
-    created->written = true;
     created->Parse();
     Cache().Put(std::move(created));
   }

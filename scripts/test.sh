@@ -32,12 +32,6 @@ build_and_test() {
     ctest --preset "$preset" -j "$test_jobs"
 }
 
-windows() {
-  # The tests make the build tree's Wine prefix on first use and share it, so they run one at
-  # a time; its wineserver is stopped when the run ends.
-  build_and_test "$1" 1
-}
-
 fuzz() {
   cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j "$jobs" || return 1
   local corpus
@@ -57,7 +51,9 @@ for stage in "${stages[@]}"; do
   echo "=== $stage"
   case $stage in
     native | asan) build_and_test "$stage" ;;
-    win64 | win32) windows "$stage" ;;
+    # The Windows tests share the build tree's Wine prefix (made on first use), so they run
+    # one at a time; its wineserver is stopped when the run ends.
+    win64 | win32) build_and_test "$stage" 1 ;;
     fuzz) fuzz ;;
     *) echo "unknown stage $stage"; false ;;
   esac
